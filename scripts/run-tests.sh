@@ -1,6 +1,9 @@
 #!/bin/sh
-# Builds and runs the whole test suite twice: a normal build with warnings as
-# errors, then a build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds and runs the whole test suite:
+#   1. a normal build with warnings as errors (benchmarks compiled too),
+#   2. a build with AddressSanitizer and UndefinedBehaviorSanitizer,
+#   3. a short run of every libFuzzer target under the sanitizers
+#      (FUZZ_SECONDS per target, default 20).
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -18,5 +21,7 @@ run_suite() {
     ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
-run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_BUILD_BENCH=ON
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON
+
+FUZZ_SECONDS=${FUZZ_SECONDS:-20} ./scripts/fuzz.sh
