@@ -10,7 +10,7 @@
 
 // The simulator's header shares its name with the backend's private one,
 // which comes first on the include path.
-#include "../../sim/suunto_vyper.h"
+#include "sim/suunto_vyper.h"
 #include "sim.h"
 #include "suunto_vyper_dives.h"
 
