@@ -7,6 +7,7 @@
 #include <libquivelmarine/descriptor.h>
 #include <libquivelmarine/device.h>
 #include <libquivelmarine/iostream.h>
+#include <libquivelmarine/irda.h>
 #include <libquivelmarine/iterator.h>
 #include <libquivelmarine/parser.h>
 #include <libquivelmarine/serial.h>
@@ -68,6 +69,7 @@ int main(void)
     CHECK(qv_serial_open(&stream, context, "/dev/qv-no-such-port") == QV_STATUS_NODEVICE);
     CHECK(qv_device_open(&device, context, NULL, NULL) == QV_STATUS_INVALIDARGS);
     CHECK(qv_iostream_close(NULL) == QV_STATUS_SUCCESS);
+    CHECK(qv_irda_device_get_name(NULL) == NULL);
 
     CHECK(qv_context_free(context) == QV_STATUS_SUCCESS);
 
