@@ -9,6 +9,7 @@
 #include "iostream-private.h"
 #include "iterator-private.h"
 #include "platform.h"
+#include "platform/wait_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -35,8 +36,6 @@ struct qv_serial_device_t {
 };
 
 namespace {
-
-using qv_clock = std::chrono::steady_clock; // CLOCK_MONOTONIC
 
 int system_ioctl(int fd, unsigned long request, void *argument)
 {
@@ -169,52 +168,6 @@ constexpr qv_serial_rate_t qv_serial_rates[] = {
 qv_serial_t *serial_cast(qv_iostream_t *iostream)
 {
     return static_cast<qv_serial_t *>(iostream);
-}
-
-// Milliseconds left until deadline, rounded up so that a wait never ends
-// before it, and at most INT_MAX; 0 once it has passed.
-int remaining_ms(qv_clock::time_point deadline)
-{
-    auto left = deadline - qv_clock::now();
-    if (left <= qv_clock::duration::zero())
-        return 0;
-    auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
-}
-
-// The outcome of waiting for a port to become ready.
-enum class qv_wait_t { ready, timeout, failed };
-
-// Waits until fd is ready for events (POLLIN or POLLOUT): timeout negative
-// waits without limit, 0 only looks, positive waits at most that many
-// milliseconds in total (an interrupted wait continues with the time left).
-// On failure *errcode holds the errno value (EIO when the port reports an
-// error or hang-up without being ready).
-qv_wait_t wait_ready(int fd, short events, int timeout, int *errcode)
-{
-    const auto deadline = qv_clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : 0);
-    for (;;) {
-        int wait = timeout < 0 ? -1 : (timeout == 0 ? 0 : remaining_ms(deadline));
-
-        struct pollfd pfd = {fd, events, 0};
-        int rc = ::poll(&pfd, 1, wait);
-        if (rc < 0) {
-            if (errno == EINTR)
-                continue;
-            *errcode = errno;
-            return qv_wait_t::failed;
-        }
-        if (rc == 0) {
-            // poll may wake a little early; only the clock decides.
-            if (timeout > 0 && remaining_ms(deadline) > 0)
-                continue;
-            return qv_wait_t::timeout;
-        }
-        if (pfd.revents & events)
-            return qv_wait_t::ready;
-        *errcode = (pfd.revents & POLLNVAL) ? EBADF : EIO;
-        return qv_wait_t::failed;
-    }
 }
 
 // Issues a modem-control request. Returns 0 when done, or the errno value.
@@ -378,7 +331,7 @@ qv_status_t qv_serial_poll(qv_iostream_t *iostream, int timeout)
     qv_serial_t *serial = serial_cast(iostream);
 
     int errcode = 0;
-    switch (wait_ready(serial->fd, POLLIN, timeout, &errcode)) {
+    switch (qv_wait_ready(serial->fd, POLLIN, timeout, qv_hangup_t::failed, &errcode)) {
     case qv_wait_t::ready:
         return QV_STATUS_SUCCESS;
     case qv_wait_t::timeout:
@@ -421,13 +374,13 @@ qv_status_t qv_serial_read(qv_iostream_t *iostream, void *data, size_t size, siz
         }
 
         // Nothing buffered: wait for more within the time that is left.
-        int wait = timeout < 0 ? -1 : remaining_ms(deadline);
+        int wait = timeout < 0 ? -1 : qv_remaining_ms(deadline);
         if (wait == 0) {
             status = QV_STATUS_TIMEOUT;
             break;
         }
         int errcode = 0;
-        qv_wait_t result = wait_ready(serial->fd, POLLIN, wait, &errcode);
+        qv_wait_t result = qv_wait_ready(serial->fd, POLLIN, wait, qv_hangup_t::failed, &errcode);
         if (result == qv_wait_t::failed) {
             status = QV_SERIAL_SYSERROR(serial->context, errcode);
             break;
@@ -463,7 +416,7 @@ qv_status_t qv_serial_write(qv_iostream_t *iostream, const void *data, size_t si
         // that takes nothing for a whole (positive) timeout is given up.
         int wait = serial->timeout > 0 ? serial->timeout : -1;
         int errcode = 0;
-        qv_wait_t result = wait_ready(serial->fd, POLLOUT, wait, &errcode);
+        qv_wait_t result = qv_wait_ready(serial->fd, POLLOUT, wait, qv_hangup_t::failed, &errcode);
         if (result == qv_wait_t::timeout) {
             status = QV_STATUS_TIMEOUT;
             break;

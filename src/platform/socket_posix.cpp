@@ -5,6 +5,7 @@
 #include "context-private.h"
 #include "iostream-private.h"
 #include "platform.h"
+#include "platform/wait_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,58 +20,9 @@
 
 namespace {
 
-using qv_clock = std::chrono::steady_clock; // CLOCK_MONOTONIC
-
 qv_socket_t *socket_cast(qv_iostream_t *iostream)
 {
     return static_cast<qv_socket_t *>(iostream);
-}
-
-// Milliseconds left until deadline, rounded up so that a wait never ends
-// before it, and at most INT_MAX; 0 once it has passed.
-int remaining_ms(qv_clock::time_point deadline)
-{
-    auto left = deadline - qv_clock::now();
-    if (left <= qv_clock::duration::zero())
-        return 0;
-    auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
-}
-
-// The outcome of waiting for a socket to become ready.
-enum class qv_wait_t { ready, timeout, failed };
-
-// Waits until fd is ready for events (POLLIN or POLLOUT): timeout negative
-// waits without limit, 0 only looks, positive waits at most that many
-// milliseconds (a wait that a signal interrupts continues with the time
-// left). A hang-up or a pending error counts as ready: the receive or send
-// that follows reports it. On failure *errcode holds the errno value.
-qv_wait_t wait_ready(int fd, short events, int timeout, int *errcode)
-{
-    const auto deadline = qv_clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : 0);
-    for (;;) {
-        int wait = timeout < 0 ? -1 : (timeout == 0 ? 0 : remaining_ms(deadline));
-
-        struct pollfd pfd = {fd, events, 0};
-        int rc = ::poll(&pfd, 1, wait);
-        if (rc < 0) {
-            if (errno == EINTR)
-                continue;
-            *errcode = errno;
-            return qv_wait_t::failed;
-        }
-        if (rc == 0) {
-            // poll may wake a little early; only the clock decides.
-            if (timeout > 0 && remaining_ms(deadline) > 0)
-                continue;
-            return qv_wait_t::timeout;
-        }
-        if (pfd.revents & POLLNVAL) {
-            *errcode = EBADF;
-            return qv_wait_t::failed;
-        }
-        return qv_wait_t::ready;
-    }
 }
 
 // Waits for a connection attempt that continues in the background (after
@@ -79,7 +31,7 @@ qv_wait_t wait_ready(int fd, short events, int timeout, int *errcode)
 int finish_connect(int fd)
 {
     int errcode = 0;
-    if (wait_ready(fd, POLLOUT, -1, &errcode) != qv_wait_t::ready)
+    if (qv_wait_ready(fd, POLLOUT, -1, qv_hangup_t::ready, &errcode) != qv_wait_t::ready)
         return errcode;
 
     int result = 0;
@@ -256,7 +208,7 @@ qv_status_t qv_socket_poll(qv_iostream_t *iostream, int timeout)
     qv_socket_t *sock = socket_cast(iostream);
 
     int errcode = 0;
-    switch (wait_ready(sock->fd, POLLIN, timeout, &errcode)) {
+    switch (qv_wait_ready(sock->fd, POLLIN, timeout, qv_hangup_t::ready, &errcode)) {
     case qv_wait_t::ready:
         return QV_STATUS_SUCCESS;
     case qv_wait_t::timeout:
@@ -277,7 +229,7 @@ qv_status_t qv_socket_read(qv_iostream_t *iostream, void *data, size_t size, siz
     while (nbytes < size) {
         // Each wait gets the whole timeout.
         int errcode = 0;
-        qv_wait_t result = wait_ready(sock->fd, POLLIN, sock->timeout, &errcode);
+        qv_wait_t result = qv_wait_ready(sock->fd, POLLIN, sock->timeout, qv_hangup_t::ready, &errcode);
         if (result == qv_wait_t::timeout) {
             status = QV_STATUS_TIMEOUT;
             break;
@@ -323,7 +275,7 @@ qv_status_t qv_socket_write(qv_iostream_t *iostream, const void *data, size_t si
     size_t nbytes = 0;
     while (nbytes < size) {
         int errcode = 0;
-        qv_wait_t result = wait_ready(sock->fd, POLLOUT, wait, &errcode);
+        qv_wait_t result = qv_wait_ready(sock->fd, POLLOUT, wait, qv_hangup_t::ready, &errcode);
         if (result == qv_wait_t::timeout) {
             status = QV_STATUS_TIMEOUT;
             break;
