@@ -1,17 +1,28 @@
 // qvtool: diagnostics, log file, name tables, descriptor search and the
-// cancellation flag, shared by the driver and the commands.
+// cancellation flag, shared by the driver and the commands; and the helpers
+// of the device commands: stream opening per transport, event printing, the
+// BLE PIN prompt and access-code file, hexadecimal conversion and files.
 #include "common.h"
 
 #include <libquivelmarine/iterator.h>
+#include <libquivelmarine/serial.h>
 #include <libquivelmarine/version.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cinttypes>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <strings.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -331,6 +342,452 @@ int qvtool_cancel_install(void)
 int qvtool_cancel_cb(void *)
 {
     return g_cancel;
+}
+
+namespace {
+
+// The file in the current directory that keeps the access code a BLE device
+// handed out, for the next connection.
+const char accesscode_filename[] = "accesscode.bin";
+
+// ---------------------------------------------------------------------------
+// Transports. Each transport has a discovery step (the first device the
+// transport's enumerator finds for the descriptor; address 0 when it finds
+// none) and a connect step; the qvtool_<transport>_open routines below pick
+// the address and report failures.
+//
+// USB and USB HID have no enumerator in this system; infrared, classic
+// Bluetooth and Bluetooth Low Energy are not part of this build yet, so
+// their discovery and connect steps answer QV_STATUS_UNSUPPORTED.
+
+qv_status_t usb_discover(qv_context_t *, const qv_descriptor_t *)
+{
+    return QV_STATUS_UNSUPPORTED;
+}
+
+qv_status_t usbhid_discover(qv_context_t *, const qv_descriptor_t *)
+{
+    return QV_STATUS_UNSUPPORTED;
+}
+
+qv_status_t irda_discover(qv_context_t *, const qv_descriptor_t *, unsigned int *address)
+{
+    *address = 0;
+    return QV_STATUS_UNSUPPORTED;
+}
+
+// Connects to the device at address on the infrared LSAP.
+qv_status_t irda_connect(qv_iostream_t **, qv_context_t *, unsigned int, unsigned int)
+{
+    return QV_STATUS_UNSUPPORTED;
+}
+
+qv_status_t bluetooth_discover(qv_context_t *, const qv_descriptor_t *, uint64_t *address)
+{
+    *address = 0;
+    return QV_STATUS_UNSUPPORTED;
+}
+
+// Connects to the RFCOMM port of the device at address (port 0: the serial
+// port service found by service discovery).
+qv_status_t bluetooth_connect(qv_iostream_t **, qv_context_t *, uint64_t, unsigned int)
+{
+    return QV_STATUS_UNSUPPORTED;
+}
+
+qv_status_t ble_discover(qv_context_t *, const qv_descriptor_t *, uint64_t *address)
+{
+    *address = 0;
+    return QV_STATUS_UNSUPPORTED;
+}
+
+// Connects to the BLE device at address. Once connected, the stream gets
+// the tool's authentication handlers (qvtool_auth_get_pincode,
+// qvtool_auth_get_accesscode, qvtool_auth_set_accesscode, no user data).
+qv_status_t ble_connect(qv_iostream_t **, qv_context_t *, uint64_t)
+{
+    return QV_STATUS_UNSUPPORTED;
+}
+
+// A Bluetooth address from its text form ("00:11:22:33:44:55"): the
+// hexadecimal digits, most significant first, colons skipped. Any other
+// character, or no text, gives 0.
+uint64_t address_from_text(const char *text)
+{
+    if (text == nullptr)
+        return 0;
+
+    uint64_t address = 0;
+    for (const char *p = text; *p != '\0'; ++p) {
+        char c = *p;
+        unsigned int digit;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned int>(c - '0');
+        else if (c >= 'A' && c <= 'F')
+            digit = static_cast<unsigned int>(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned int>(c - 'a' + 10);
+        else if (c == ':')
+            continue;
+        else
+            return 0;
+        address = (address << 4) | digit;
+    }
+    return address;
+}
+
+qv_status_t qvtool_usb_open(qv_context_t *context, const qv_descriptor_t *descriptor)
+{
+    // Whatever the enumerator answers, no device can be opened.
+    usb_discover(context, descriptor);
+    QVTOOL_ERROR("No dive computer found.");
+    return QV_STATUS_NODEVICE;
+}
+
+qv_status_t qvtool_usbhid_open(qv_context_t *context, const qv_descriptor_t *descriptor)
+{
+    usbhid_discover(context, descriptor);
+    QVTOOL_ERROR("No dive computer found.");
+    return QV_STATUS_NODEVICE;
+}
+
+qv_status_t qvtool_irda_open(qv_iostream_t **out, qv_context_t *context,
+                             const qv_descriptor_t *descriptor, const char *name)
+{
+    unsigned int address = 0;
+    if (name != nullptr) {
+        address = static_cast<unsigned int>(std::strtoul(name, nullptr, 0));
+        if (address == 0) {
+            QVTOOL_ERROR("No valid device address specified.");
+            return QV_STATUS_NODEVICE;
+        }
+    } else {
+        qv_status_t status = irda_discover(context, descriptor, &address);
+        if (status != QV_STATUS_SUCCESS) {
+            QVTOOL_ERROR("Failed to open the irda socket.");
+            return status;
+        }
+        if (address == 0) {
+            QVTOOL_ERROR("No dive computer found.");
+            return QV_STATUS_NODEVICE;
+        }
+    }
+
+    qv_status_t status = irda_connect(out, context, address, 1);
+    if (status != QV_STATUS_SUCCESS) {
+        QVTOOL_ERROR("Failed to open the irda socket.");
+        return status;
+    }
+    return QV_STATUS_SUCCESS;
+}
+
+qv_status_t qvtool_bluetooth_open(qv_iostream_t **out, qv_context_t *context,
+                                  const qv_descriptor_t *descriptor, const char *name)
+{
+    uint64_t address = 0;
+    if (name != nullptr) {
+        address = address_from_text(name);
+        if (address == 0) {
+            QVTOOL_ERROR("No valid device address specified.");
+            return QV_STATUS_NODEVICE;
+        }
+    } else {
+        qv_status_t status = bluetooth_discover(context, descriptor, &address);
+        if (status != QV_STATUS_SUCCESS) {
+            QVTOOL_ERROR("Failed to open the bluetooth socket.");
+            return status;
+        }
+        if (address == 0) {
+            QVTOOL_ERROR("No dive computer found.");
+            return QV_STATUS_NODEVICE;
+        }
+    }
+
+    qv_status_t status = bluetooth_connect(out, context, address, 0);
+    if (status != QV_STATUS_SUCCESS) {
+        QVTOOL_ERROR("Failed to open the bluetooth socket.");
+        return status;
+    }
+    return QV_STATUS_SUCCESS;
+}
+
+qv_status_t qvtool_ble_open(qv_iostream_t **out, qv_context_t *context,
+                            const qv_descriptor_t *descriptor, const char *name)
+{
+    uint64_t address = 0;
+    if (name != nullptr) {
+        address = address_from_text(name);
+        if (address == 0) {
+            QVTOOL_ERROR("No valid device address specified.");
+            return QV_STATUS_NODEVICE;
+        }
+    } else {
+        qv_status_t status = ble_discover(context, descriptor, &address);
+        if (status != QV_STATUS_SUCCESS) {
+            QVTOOL_ERROR("Failed to open the ble device.");
+            return status;
+        }
+        if (address == 0) {
+            QVTOOL_ERROR("No dive computer found.");
+            return QV_STATUS_NODEVICE;
+        }
+    }
+
+    qv_status_t status = ble_connect(out, context, address);
+    if (status != QV_STATUS_SUCCESS) {
+        QVTOOL_ERROR("Failed to open the ble device.");
+        return status;
+    }
+    return QV_STATUS_SUCCESS;
+}
+
+} // namespace
+
+qv_status_t qvtool_iostream_open(qv_iostream_t **out, qv_context_t *context,
+                                 const qv_descriptor_t *descriptor, qv_transport_t transport,
+                                 const char *name)
+{
+    switch (transport) {
+    case QV_TRANSPORT_SERIAL:
+        return qv_serial_open(out, context, name);
+    case QV_TRANSPORT_USB:
+        return qvtool_usb_open(context, descriptor);
+    case QV_TRANSPORT_USBHID:
+        return qvtool_usbhid_open(context, descriptor);
+    case QV_TRANSPORT_IRDA:
+        return qvtool_irda_open(out, context, descriptor, name);
+    case QV_TRANSPORT_BLUETOOTH:
+        return qvtool_bluetooth_open(out, context, descriptor, name);
+    case QV_TRANSPORT_BLE:
+        return qvtool_ble_open(out, context, descriptor, name);
+    default:
+        return QV_STATUS_UNSUPPORTED;
+    }
+}
+
+void qvtool_event_cb(qv_device_t *, qv_event_type_t event, const void *data, void *)
+{
+    switch (event) {
+    case QV_EVENT_WAITING:
+        message("Event: waiting for user action\n");
+        break;
+    case QV_EVENT_PROGRESS:
+        if (data != nullptr) {
+            const auto *progress = static_cast<const qv_event_progress_t *>(data);
+            message("Event: progress %3.2f%% (%u/%u)\n",
+                    progress->current * 100.0 / progress->maximum,
+                    static_cast<unsigned int>(progress->current),
+                    static_cast<unsigned int>(progress->maximum));
+        }
+        break;
+    case QV_EVENT_DEVINFO:
+        if (data != nullptr) {
+            const auto *devinfo = static_cast<const qv_event_devinfo_t *>(data);
+            unsigned int model = devinfo->model;
+            unsigned int firmware = devinfo->firmware;
+            unsigned int serial = devinfo->serial;
+            message("Event: model=%u (0x%08x), firmware=%u (0x%08x), serial=%u (0x%08x)\n", model,
+                    model, firmware, firmware, serial, serial);
+        }
+        break;
+    case QV_EVENT_CLOCK:
+        if (data != nullptr) {
+            const auto *clock = static_cast<const qv_event_clock_t *>(data);
+            message("Event: systime=%" PRId64 ", devtime=%u\n", static_cast<int64_t>(clock->systime),
+                    static_cast<unsigned int>(clock->devtime));
+        }
+        break;
+    case QV_EVENT_VENDOR:
+        if (data != nullptr) {
+            const auto *vendor = static_cast<const qv_event_vendor_t *>(data);
+            message("Event: vendor=");
+            for (unsigned int i = 0; vendor->data != nullptr && i < vendor->size; ++i)
+                message("%02X", vendor->data[i]);
+            message("\n");
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+qv_status_t qvtool_auth_get_pincode(void *, char *buffer, size_t size)
+{
+    std::fputs("Enter PIN code: ", stderr);
+    std::fflush(stderr);
+
+    if (buffer == nullptr || size == 0)
+        return QV_STATUS_SUCCESS;
+
+    buffer[0] = '\0';
+    // fgets takes an int: a larger buffer still gets a line of at most
+    // INT_MAX - 1 characters.
+    int length = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
+    if (std::fgets(buffer, length, stdin) == nullptr) {
+        buffer[0] = '\0';
+        return QV_STATUS_SUCCESS;
+    }
+
+    size_t n = std::strlen(buffer);
+    if (n > 0 && buffer[n - 1] == '\n')
+        buffer[n - 1] = '\0';
+    return QV_STATUS_SUCCESS;
+}
+
+qv_status_t qvtool_auth_get_accesscode(void *, unsigned char *data, size_t size)
+{
+    FILE *fp = std::fopen(accesscode_filename, "rb");
+    if (fp == nullptr) {
+        QVTOOL_ERROR("Failed to open the access code file.");
+        return QV_STATUS_SUCCESS;
+    }
+
+    if (data != nullptr && size > 0)
+        std::fread(data, 1, size, fp);
+    std::fclose(fp);
+    return QV_STATUS_SUCCESS;
+}
+
+qv_status_t qvtool_auth_set_accesscode(void *, const unsigned char *data, size_t size)
+{
+    FILE *fp = std::fopen(accesscode_filename, "wb");
+    if (fp == nullptr) {
+        QVTOOL_ERROR("Failed to open the access code file.");
+        return QV_STATUS_SUCCESS;
+    }
+
+    if (data != nullptr && size > 0)
+        std::fwrite(data, 1, size, fp);
+    std::fclose(fp);
+    return QV_STATUS_SUCCESS;
+}
+
+namespace {
+
+unsigned char hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return static_cast<unsigned char>(c - '0');
+    if (c >= 'A' && c <= 'F')
+        return static_cast<unsigned char>(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f')
+        return static_cast<unsigned char>(c - 'a' + 10);
+    return 0;
+}
+
+} // namespace
+
+qv_buffer_t *qvtool_convert_hex2bin(const char *text)
+{
+    if (text == nullptr)
+        return nullptr;
+
+    size_t length = std::strlen(text);
+    if (length < 2)
+        return nullptr;
+
+    size_t count = length / 2;
+    qv_buffer_t *buffer = qv_buffer_new(count);
+    if (buffer == nullptr)
+        return nullptr;
+    if (!qv_buffer_resize(buffer, count)) {
+        qv_buffer_free(buffer);
+        return nullptr;
+    }
+
+    unsigned char *data = qv_buffer_get_data(buffer);
+    for (size_t i = 0; i < count; ++i)
+        data[i] = static_cast<unsigned char>((hex_value(text[2 * i]) << 4) | hex_value(text[2 * i + 1]));
+    return buffer;
+}
+
+qv_buffer_t *qvtool_file_read(const char *path)
+{
+    FILE *fp = path != nullptr ? std::fopen(path, "rb") : stdin;
+    if (fp == nullptr)
+        return nullptr;
+
+    qv_buffer_t *buffer = qv_buffer_new(0);
+    bool ok = buffer != nullptr;
+    while (ok) {
+        unsigned char chunk[1024];
+        size_t n = std::fread(chunk, 1, sizeof(chunk), fp);
+        if (n > 0 && !qv_buffer_append(buffer, chunk, n))
+            ok = false;
+        if (n < sizeof(chunk))
+            break;
+    }
+    // A read error (for instance a directory given as the file) is not an
+    // empty file.
+    if (std::ferror(fp))
+        ok = false;
+    std::fclose(fp);
+
+    if (!ok) {
+        qv_buffer_free(buffer);
+        return nullptr;
+    }
+    return buffer;
+}
+
+void qvtool_file_write(const char *path, const qv_buffer_t *buffer)
+{
+    FILE *fp = path != nullptr ? std::fopen(path, "wb") : stdout;
+    if (fp == nullptr)
+        return;
+
+    size_t size = qv_buffer_get_size(buffer);
+    if (size > 0)
+        std::fwrite(qv_buffer_get_data(buffer), 1, size, fp);
+    std::fclose(fp);
+}
+
+qv_status_t qvtool_file_replace(const char *path, const qv_buffer_t *buffer)
+{
+    if (path == nullptr || *path == '\0')
+        return QV_STATUS_INVALIDARGS;
+
+    std::string temporary;
+    try {
+        temporary = std::string(path) + ".XXXXXX";
+    } catch (...) {
+        return QV_STATUS_NOMEMORY;
+    }
+
+    int fd = mkstemp(temporary.data());
+    if (fd < 0)
+        return QV_STATUS_IO;
+
+    // Same permissions as a file created the ordinary way.
+    mode_t mask = umask(0);
+    umask(mask);
+    bool ok = fchmod(fd, 0666 & ~mask) == 0;
+
+    const unsigned char *data = qv_buffer_get_data(buffer);
+    size_t size = qv_buffer_get_size(buffer);
+    size_t done = 0;
+    while (ok && done < size) {
+        ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+        } else {
+            done += static_cast<size_t>(n);
+        }
+    }
+    if (ok && fsync(fd) != 0)
+        ok = false;
+    if (::close(fd) != 0)
+        ok = false;
+    if (ok && std::rename(temporary.c_str(), path) != 0)
+        ok = false;
+
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        return QV_STATUS_IO;
+    }
+    return QV_STATUS_SUCCESS;
 }
 
 void qvtool_command_help(const qvtool_command_t *command)

@@ -7,9 +7,12 @@
 #ifndef QVTOOL_COMMON_H
 #define QVTOOL_COMMON_H
 
+#include <libquivelmarine/buffer.h>
 #include <libquivelmarine/common.h>
 #include <libquivelmarine/context.h>
 #include <libquivelmarine/descriptor.h>
+#include <libquivelmarine/device.h>
+#include <libquivelmarine/iostream.h>
 
 #include <getopt.h>
 
@@ -94,6 +97,72 @@ qv_status_t qvtool_descriptor_search(qv_descriptor_t **out, const char *name, qv
 int qvtool_cancel_install(void);
 // Cancel callback for devices: non-zero once the interrupt key was pressed.
 int qvtool_cancel_cb(void *userdata);
+
+// Opens the stream for a device command on the transport. name is the
+// command's device argument (a port name or an address; null when absent):
+//   serial        qv_serial_open on the port name (no name: the open fails
+//                 with QV_STATUS_INVALIDARGS, reported by the command);
+//   usb, usbhid   these transports find no device in this system: "No dive
+//                 computer found." and QV_STATUS_NODEVICE;
+//   irda          the name is the device address (unsigned, automatic base),
+//                 otherwise the first device discovered;
+//   bluetooth     the name is the device address ("00:11:22:33:44:55"),
+//   ble           otherwise the first device discovered; a BLE stream gets
+//                 the PIN prompt and the access-code file as its handlers.
+// An address of 0 reports "No valid device address specified." and
+// QV_STATUS_NODEVICE; a discovery that finds nothing "No dive computer
+// found." and QV_STATUS_NODEVICE; a failed open the transport's own
+// message with its status. Any other transport gives QV_STATUS_UNSUPPORTED
+// without a report. On success *out receives the stream (released with
+// qv_iostream_close); on failure it is left unchanged.
+qv_status_t qvtool_iostream_open(qv_iostream_t **out, qv_context_t *context,
+                                 const qv_descriptor_t *descriptor, qv_transport_t transport,
+                                 const char *name);
+
+// Prints one device event (waiting, progress, devinfo, clock, vendor) as a
+// line through message(). Events with a missing payload are ignored.
+void qvtool_event_cb(qv_device_t *device, qv_event_type_t event, const void *data, void *userdata);
+
+// Writes "Enter PIN code: " to standard error and reads one line from
+// standard input into buffer (at most size - 1 characters, terminated,
+// trailing newline removed; empty when nothing could be read). Always
+// QV_STATUS_SUCCESS.
+qv_status_t qvtool_auth_get_pincode(void *userdata, char *buffer, size_t size);
+
+// Reads up to size bytes of the access code from "accesscode.bin" in the
+// current directory into data. When the file cannot be opened it reports
+// "Failed to open the access code file." and leaves data unchanged. Always
+// QV_STATUS_SUCCESS: a missing access code never ends the handshake.
+qv_status_t qvtool_auth_get_accesscode(void *userdata, unsigned char *data, size_t size);
+
+// Stores the access code (size bytes) in "accesscode.bin" in the current
+// directory, replacing it. When the file cannot be written it reports
+// "Failed to open the access code file.". Always QV_STATUS_SUCCESS.
+qv_status_t qvtool_auth_set_accesscode(void *userdata, const unsigned char *data, size_t size);
+
+// Converts hexadecimal text to bytes, two characters per byte (0-9, A-F,
+// a-f; any other character counts as 0; a trailing odd character is
+// ignored). Null for a null text or one shorter than two characters, or
+// when memory runs out. The caller frees the buffer with qv_buffer_free.
+qv_buffer_t *qvtool_convert_hex2bin(const char *text);
+
+// Reads the whole file (standard input, in binary mode, for a null path)
+// into a new buffer. Null when the file cannot be opened or read, or when
+// memory runs out. The caller frees the buffer with qv_buffer_free.
+qv_buffer_t *qvtool_file_read(const char *path);
+
+// Writes the buffer's content to the file path, created or truncated
+// (standard output, in binary mode, for a null path). A file that cannot be
+// created is silently skipped.
+void qvtool_file_write(const char *path, const qv_buffer_t *buffer);
+
+// Replaces the file path with the buffer's content as one step: the data
+// go to a temporary file in the same directory, which is then renamed over
+// path, so that an interrupted run leaves either the old or the new file,
+// never a truncated one. Returns QV_STATUS_SUCCESS, QV_STATUS_INVALIDARGS
+// without a path, or QV_STATUS_IO when the file cannot be written (the
+// temporary file is then removed and path left as it was).
+qv_status_t qvtool_file_replace(const char *path, const qv_buffer_t *buffer);
 
 // Prints a command's description and usage to standard output, as
 // "help <command>" does.

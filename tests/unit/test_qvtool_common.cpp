@@ -1,22 +1,34 @@
 // Unit tests of the qvtool helpers: status texts, family and transport
-// names, descriptor search, log handler, message() with its log file, and
-// the cancellation flag.
+// names, descriptor search, log handler, message() with its log file, the
+// cancellation flag, stream opening per transport, event printing, the PIN
+// prompt and access-code file, hexadecimal conversion and file helpers.
 #include "common.h"
 #include "process.h"
 
+#include <libquivelmarine/buffer.h>
 #include <libquivelmarine/context.h>
 #include <libquivelmarine/descriptor.h>
+#include <libquivelmarine/iostream.h>
 #include <libquivelmarine/iterator.h>
 #include <libquivelmarine/version.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -393,4 +405,405 @@ TEST(QvtoolCancel, InterruptRaisesTheFlag)
     EXPECT_NE(qvtool_cancel_cb(nullptr), 0); // never lowered
 }
 
+// ---------------------------------------------------------------------------
+// Front-end helpers of the device commands.
+
+// The report lines carry the source line; the tests compare everything else.
+std::string without_line_numbers(const std::string &text)
+{
+    return std::regex_replace(text, std::regex(R"(\.cpp:[0-9]+ \()"), ".cpp:N (");
+}
+
+std::string report(const std::string &text, const std::string &function)
+{
+    return "ERROR: " + text + " [in examples/common.cpp:N (" + function + ")]\n";
+}
+
+std::vector<unsigned char> bytes_of(const qv_buffer_t *buffer)
+{
+    const unsigned char *data = qv_buffer_get_data(buffer);
+    return std::vector<unsigned char>(data, data + qv_buffer_get_size(buffer));
+}
+
+std::vector<std::string> files_in(const std::string &path)
+{
+    std::vector<std::string> names;
+    DIR *dir = opendir(path.c_str());
+    if (dir == nullptr)
+        return names;
+    while (struct dirent *entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Runs the test body in another current directory and returns to the old
+// one afterwards.
+class InDirectory {
+public:
+    explicit InDirectory(const std::string &path)
+    {
+        char buffer[4096];
+        if (getcwd(buffer, sizeof(buffer)) != nullptr)
+            old_ = buffer;
+        EXPECT_EQ(chdir(path.c_str()), 0);
+    }
+    ~InDirectory()
+    {
+        if (!old_.empty()) {
+            EXPECT_EQ(chdir(old_.c_str()), 0);
+        }
+    }
+
+private:
+    std::string old_;
+};
+
+TEST(QvtoolHex2bin, Conversion)
+{
+    const struct {
+        const char *text;
+        std::optional<std::vector<unsigned char>> bytes;
+    } cases[] = {
+        {"0aFfzz1", std::vector<unsigned char>{0x0A, 0xFF, 0x00}},
+        {"00", std::vector<unsigned char>{0x00}},
+        {"0123456789abcdefABCDEF", std::vector<unsigned char>{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB,
+                                                              0xCD, 0xEF, 0xAB, 0xCD, 0xEF}},
+        {"G1x2", std::vector<unsigned char>{0x01, 0x02}},
+        {"12 34", std::vector<unsigned char>{0x12, 0x03}},
+        {"a", std::nullopt},
+        {"", std::nullopt},
+        {nullptr, std::nullopt},
+    };
+    for (const auto &c : cases) {
+        qv_buffer_t *buffer = qvtool_convert_hex2bin(c.text);
+        if (!c.bytes) {
+            EXPECT_EQ(buffer, nullptr) << (c.text ? c.text : "(null)");
+            continue;
+        }
+        ASSERT_NE(buffer, nullptr) << c.text;
+        EXPECT_EQ(bytes_of(buffer), *c.bytes) << c.text;
+        qv_buffer_free(buffer);
+    }
+
+    // A long text: every pair becomes one byte.
+    std::string text;
+    for (int i = 0; i < 5000; ++i)
+        text += "5a";
+    qv_buffer_t *buffer = qvtool_convert_hex2bin(text.c_str());
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(bytes_of(buffer), std::vector<unsigned char>(5000, 0x5A));
+    qv_buffer_free(buffer);
+}
+
+TEST(QvtoolFiles, ReadAndWriteRoundTrip)
+{
+    qvtest::TempDir dir;
+    for (size_t size : {size_t(0), size_t(1), size_t(1023), size_t(1024), size_t(1025), size_t(3000)}) {
+        std::vector<unsigned char> content(size);
+        for (size_t i = 0; i < size; ++i)
+            content[i] = static_cast<unsigned char>((i * 7) ^ (i >> 3)); // zeros, CR, LF, 0x1A included
+        qv_buffer_t *buffer = qv_buffer_new(0);
+        ASSERT_TRUE(qv_buffer_append(buffer, content.data(), content.size()) || size == 0);
+
+        const std::string path = dir.file("data-" + std::to_string(size) + ".bin");
+        qvtool_file_write(path.c_str(), buffer);
+        qv_buffer_free(buffer);
+
+        qv_buffer_t *read = qvtool_file_read(path.c_str());
+        ASSERT_NE(read, nullptr) << size;
+        EXPECT_EQ(bytes_of(read), content) << size;
+        qv_buffer_free(read);
+    }
+
+    // Writing replaces a longer file completely.
+    const std::string path = dir.file("replaced.bin");
+    qv_buffer_t *buffer = qvtool_convert_hex2bin("0102030405");
+    qvtool_file_write(path.c_str(), buffer);
+    qv_buffer_free(buffer);
+    buffer = qvtool_convert_hex2bin("AA");
+    qvtool_file_write(path.c_str(), buffer);
+    qv_buffer_free(buffer);
+    EXPECT_EQ(qvtest::read_file(path), std::string("\xAA"));
+
+    // No buffer: an empty file.
+    qvtool_file_write(path.c_str(), nullptr);
+    EXPECT_EQ(qvtest::read_file(path), std::string());
+}
+
+TEST(QvtoolFiles, UnreadableAndUnwritableFiles)
+{
+    qvtest::TempDir dir;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(qvtool_file_read(dir.file("missing.bin").c_str()), nullptr);
+    EXPECT_EQ(qvtool_file_read(dir.path().c_str()), nullptr); // a directory
+    qv_buffer_t *buffer = qvtool_convert_hex2bin("0102");
+    qvtool_file_write(dir.file("missing/out.bin").c_str(), buffer);
+    qvtool_file_write(dir.path().c_str(), buffer);
+    qv_buffer_free(buffer);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), ""); // nothing is reported
+    EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{});
+}
+
+TEST(QvtoolFiles, ReplaceIsAtomicAndLeavesNoTemporaryFile)
+{
+    qvtest::TempDir dir;
+    const std::string path = dir.file("suunto-0001E240.bin");
+
+    qv_buffer_t *first = qvtool_convert_hex2bin("0102030405060708");
+    qv_buffer_t *second = qvtool_convert_hex2bin("AABB");
+    ASSERT_EQ(qvtool_file_replace(path.c_str(), first), QV_STATUS_SUCCESS);
+    EXPECT_EQ(qvtest::read_file(path), std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8));
+    ASSERT_EQ(qvtool_file_replace(path.c_str(), second), QV_STATUS_SUCCESS);
+    EXPECT_EQ(qvtest::read_file(path), std::string("\xAA\xBB"));
+    EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"suunto-0001E240.bin"});
+
+    // The file gets the permissions of an ordinary new file.
+    mode_t mask = umask(022);
+    const std::string other = dir.file("other.bin");
+    ASSERT_EQ(qvtool_file_replace(other.c_str(), first), QV_STATUS_SUCCESS);
+    umask(mask);
+    struct stat st = {};
+    ASSERT_EQ(stat(other.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+
+    // Failures leave nothing behind.
+    EXPECT_EQ(qvtool_file_replace(dir.file("missing/cache.bin").c_str(), first), QV_STATUS_IO);
+    const std::string subdir = dir.file("subdir");
+    ASSERT_EQ(mkdir(subdir.c_str(), 0755), 0);
+    EXPECT_EQ(qvtool_file_replace(subdir.c_str(), first), QV_STATUS_IO);
+    EXPECT_EQ(files_in(dir.path()), (std::vector<std::string>{"other.bin", "subdir", "suunto-0001E240.bin"}));
+    EXPECT_EQ(files_in(subdir), std::vector<std::string>{});
+    EXPECT_EQ(qvtool_file_replace(nullptr, first), QV_STATUS_INVALIDARGS);
+    EXPECT_EQ(qvtool_file_replace("", first), QV_STATUS_INVALIDARGS);
+
+    qv_buffer_free(first);
+    qv_buffer_free(second);
+}
+
+TEST(QvtoolAuth, AccessCodeFileRoundTrip)
+{
+    qvtest::TempDir dir;
+    InDirectory in(dir.path());
+
+    const std::string missing = report("Failed to open the access code file.", "qvtool_auth_get_accesscode");
+
+    // No file yet: reported, the buffer is left alone, and the handshake goes on.
+    unsigned char code[16];
+    std::memset(code, 0x5C, sizeof(code));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(qvtool_auth_get_accesscode(nullptr, code, sizeof(code)), QV_STATUS_SUCCESS);
+    EXPECT_EQ(without_line_numbers(testing::internal::GetCapturedStderr()), missing);
+    EXPECT_EQ(std::vector<unsigned char>(code, code + 16), std::vector<unsigned char>(16, 0x5C));
+
+    unsigned char stored[16];
+    for (int i = 0; i < 16; ++i)
+        stored[i] = static_cast<unsigned char>(0xF0 + i);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(qvtool_auth_set_accesscode(nullptr, stored, sizeof(stored)), QV_STATUS_SUCCESS);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(qvtest::read_file(dir.file("accesscode.bin")),
+              std::string(reinterpret_cast<const char *>(stored), sizeof(stored)));
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(qvtool_auth_get_accesscode(nullptr, code, sizeof(code)), QV_STATUS_SUCCESS);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(std::vector<unsigned char>(code, code + 16), std::vector<unsigned char>(stored, stored + 16));
+
+    // A smaller buffer takes the beginning; a larger one keeps its tail.
+    unsigned char small[4] = {};
+    EXPECT_EQ(qvtool_auth_get_accesscode(nullptr, small, sizeof(small)), QV_STATUS_SUCCESS);
+    EXPECT_EQ(std::vector<unsigned char>(small, small + 4), std::vector<unsigned char>(stored, stored + 4));
+    unsigned char large[20];
+    std::memset(large, 0x11, sizeof(large));
+    EXPECT_EQ(qvtool_auth_get_accesscode(nullptr, large, sizeof(large)), QV_STATUS_SUCCESS);
+    EXPECT_EQ(std::vector<unsigned char>(large, large + 16), std::vector<unsigned char>(stored, stored + 16));
+    EXPECT_EQ(std::vector<unsigned char>(large + 16, large + 20), std::vector<unsigned char>(4, 0x11));
+
+    // A new code replaces the old file entirely.
+    EXPECT_EQ(qvtool_auth_set_accesscode(nullptr, stored + 8, 2), QV_STATUS_SUCCESS);
+    EXPECT_EQ(qvtest::read_file(dir.file("accesscode.bin")), std::string("\xF8\xF9"));
+
+    // A file that cannot be created is reported, never fatal.
+    ASSERT_EQ(std::remove("accesscode.bin"), 0);
+    ASSERT_EQ(mkdir("accesscode.bin", 0755), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(qvtool_auth_set_accesscode(nullptr, stored, sizeof(stored)), QV_STATUS_SUCCESS);
+    EXPECT_EQ(without_line_numbers(testing::internal::GetCapturedStderr()),
+              report("Failed to open the access code file.", "qvtool_auth_set_accesscode"));
+}
+
+TEST(QvtoolAuth, PinCodePrompt)
+{
+    qvtest::TempDir dir;
+    const std::string input = dir.file("stdin.txt");
+
+    const struct {
+        std::string typed;
+        size_t size;
+        std::string pin;
+    } cases[] = {
+        {"123456\n", 7, "123456"},
+        {"123456\n", 16, "123456"},
+        {"1234567890\n", 5, "1234"},
+        {"42", 16, "42"},
+        {"\n", 16, ""},
+        {"", 16, ""},
+        {"987\n654\n", 16, "987"},
+        {"123\n", 1, ""},
+    };
+    for (const auto &c : cases) {
+        FILE *fp = std::fopen(input.c_str(), "w");
+        ASSERT_NE(fp, nullptr);
+        std::fputs(c.typed.c_str(), fp);
+        std::fclose(fp);
+        ASSERT_NE(std::freopen(input.c_str(), "r", stdin), nullptr);
+
+        char buffer[16];
+        std::memset(buffer, 'X', sizeof(buffer));
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(qvtool_auth_get_pincode(nullptr, buffer, c.size), QV_STATUS_SUCCESS);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "Enter PIN code: ");
+        EXPECT_EQ(std::string(buffer), c.pin) << c.typed << " " << c.size;
+    }
+    ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
+}
+
+TEST(QvtoolEvents, PrintsEachEvent)
+{
+    const unsigned char vendor_bytes[] = {0x01, 0xAB, 0x00, 0xFF};
+    qv_event_progress_t progress = {25, 100};
+    qv_event_progress_t third = {1, 3};
+    qv_event_progress_t unknown_total = {0, 0xFFFFFFFF};
+    qv_event_devinfo_t devinfo = {10, 0x1F, 12345678};
+    qv_event_clock_t clock = {123456, 1700000000};
+    qv_event_clock_t early_clock = {0xFFFFFFFF, -86400};
+    qv_event_vendor_t vendor = {vendor_bytes, sizeof(vendor_bytes)};
+    qv_event_vendor_t empty_vendor = {nullptr, 0};
+
+    const struct {
+        qv_event_type_t event;
+        const void *data;
+        const char *text;
+    } cases[] = {
+        {QV_EVENT_WAITING, nullptr, "Event: waiting for user action\n"},
+        {QV_EVENT_PROGRESS, &progress, "Event: progress 25.00% (25/100)\n"},
+        {QV_EVENT_PROGRESS, &third, "Event: progress 33.33% (1/3)\n"},
+        {QV_EVENT_PROGRESS, &unknown_total, "Event: progress 0.00% (0/4294967295)\n"},
+        {QV_EVENT_DEVINFO, &devinfo,
+         "Event: model=10 (0x0000000a), firmware=31 (0x0000001f), serial=12345678 (0x00bc614e)\n"},
+        {QV_EVENT_CLOCK, &clock, "Event: systime=1700000000, devtime=123456\n"},
+        {QV_EVENT_CLOCK, &early_clock, "Event: systime=-86400, devtime=4294967295\n"},
+        {QV_EVENT_VENDOR, &vendor, "Event: vendor=01AB00FF\n"},
+        {QV_EVENT_VENDOR, &empty_vendor, "Event: vendor=\n"},
+        // Unknown events and missing payloads print nothing.
+        {64, &progress, ""},
+        {QV_EVENT_PROGRESS | QV_EVENT_DEVINFO, &progress, ""},
+        {QV_EVENT_DEVINFO, nullptr, ""},
+    };
+    for (const auto &c : cases) {
+        testing::internal::CaptureStderr();
+        qvtool_event_cb(nullptr, c.event, c.data, nullptr);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.text) << c.event;
+    }
+}
+
+TEST(QvtoolIostreamOpen, TransportsWithoutADevice)
+{
+    qv_descriptor_t *descriptor = table_row("Suunto", "Vyper");
+    ASSERT_NE(descriptor, nullptr);
+
+    const std::string nodevice = "No dive computer found.";
+    const std::string noaddress = "No valid device address specified.";
+    const struct {
+        qv_transport_t transport;
+        const char *name;
+        qv_status_t status;
+        std::string err;
+    } cases[] = {
+        // USB and USB HID find nothing in this system, whatever the name.
+        {QV_TRANSPORT_USB, nullptr, QV_STATUS_NODEVICE, report(nodevice, "qvtool_usb_open")},
+        {QV_TRANSPORT_USB, "1234:5678", QV_STATUS_NODEVICE, report(nodevice, "qvtool_usb_open")},
+        {QV_TRANSPORT_USBHID, nullptr, QV_STATUS_NODEVICE, report(nodevice, "qvtool_usbhid_open")},
+        {QV_TRANSPORT_USBHID, "x", QV_STATUS_NODEVICE, report(nodevice, "qvtool_usbhid_open")},
+        // Addresses that are 0.
+        {QV_TRANSPORT_IRDA, "0", QV_STATUS_NODEVICE, report(noaddress, "qvtool_irda_open")},
+        {QV_TRANSPORT_IRDA, "nothing", QV_STATUS_NODEVICE, report(noaddress, "qvtool_irda_open")},
+        {QV_TRANSPORT_IRDA, "", QV_STATUS_NODEVICE, report(noaddress, "qvtool_irda_open")},
+        {QV_TRANSPORT_BLUETOOTH, "00:00:00:00:00:00", QV_STATUS_NODEVICE,
+         report(noaddress, "qvtool_bluetooth_open")},
+        {QV_TRANSPORT_BLUETOOTH, "00:11:22:33:44:5G", QV_STATUS_NODEVICE,
+         report(noaddress, "qvtool_bluetooth_open")},
+        {QV_TRANSPORT_BLUETOOTH, "00-11-22-33-44-55", QV_STATUS_NODEVICE,
+         report(noaddress, "qvtool_bluetooth_open")},
+        {QV_TRANSPORT_BLE, "", QV_STATUS_NODEVICE, report(noaddress, "qvtool_ble_open")},
+        {QV_TRANSPORT_BLE, "COM3", QV_STATUS_NODEVICE, report(noaddress, "qvtool_ble_open")},
+        // Infrared, Bluetooth and BLE are not part of this build: valid
+        // addresses and discovery fail at the transport.
+        {QV_TRANSPORT_IRDA, "0x1234", QV_STATUS_UNSUPPORTED,
+         report("Failed to open the irda socket.", "qvtool_irda_open")},
+        {QV_TRANSPORT_IRDA, nullptr, QV_STATUS_UNSUPPORTED,
+         report("Failed to open the irda socket.", "qvtool_irda_open")},
+        {QV_TRANSPORT_BLUETOOTH, "00:11:22:33:44:55", QV_STATUS_UNSUPPORTED,
+         report("Failed to open the bluetooth socket.", "qvtool_bluetooth_open")},
+        {QV_TRANSPORT_BLUETOOTH, nullptr, QV_STATUS_UNSUPPORTED,
+         report("Failed to open the bluetooth socket.", "qvtool_bluetooth_open")},
+        {QV_TRANSPORT_BLE, "c0:ff:ee:00:00:01", QV_STATUS_UNSUPPORTED,
+         report("Failed to open the ble device.", "qvtool_ble_open")},
+        {QV_TRANSPORT_BLE, nullptr, QV_STATUS_UNSUPPORTED,
+         report("Failed to open the ble device.", "qvtool_ble_open")},
+        // Serial: the port open's own status, reported by the command.
+        {QV_TRANSPORT_SERIAL, nullptr, QV_STATUS_INVALIDARGS, ""},
+        {QV_TRANSPORT_SERIAL, "/dev/qvtool-no-such-port", QV_STATUS_NODEVICE, ""},
+        // Anything else.
+        {QV_TRANSPORT_NONE, "x", QV_STATUS_UNSUPPORTED, ""},
+        {QV_TRANSPORT_SERIAL | QV_TRANSPORT_USB, "x", QV_STATUS_UNSUPPORTED, ""},
+        {64, nullptr, QV_STATUS_UNSUPPORTED, ""},
+    };
+    for (const auto &c : cases) {
+        qv_iostream_t *iostream = nullptr;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(qvtool_iostream_open(&iostream, nullptr, descriptor, c.transport, c.name), c.status)
+            << c.transport << " " << (c.name ? c.name : "(null)");
+        EXPECT_EQ(without_line_numbers(testing::internal::GetCapturedStderr()), c.err)
+            << c.transport << " " << (c.name ? c.name : "(null)");
+        EXPECT_EQ(iostream, nullptr);
+    }
+}
+
+TEST(QvtoolIostreamOpen, SerialPort)
+{
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const char *slave = ptsname(master);
+    ASSERT_NE(slave, nullptr);
+    const std::string path = slave;
+
+    qv_iostream_t *iostream = nullptr;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(qvtool_iostream_open(&iostream, nullptr, nullptr, QV_TRANSPORT_SERIAL, path.c_str()),
+              QV_STATUS_SUCCESS);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_NE(iostream, nullptr);
+    EXPECT_EQ(qv_iostream_get_transport(iostream), QV_TRANSPORT_SERIAL);
+
+    // Bytes written to the stream arrive at the other end of the terminal.
+    size_t actual = 0;
+    EXPECT_EQ(qv_iostream_write(iostream, "\x05\x00", 2, &actual), QV_STATUS_SUCCESS);
+    EXPECT_EQ(actual, 2u);
+    unsigned char received[2] = {};
+    EXPECT_EQ(read(master, received, sizeof(received)), 2);
+    EXPECT_EQ(received[0], 0x05);
+
+    EXPECT_EQ(qv_iostream_close(iostream), QV_STATUS_SUCCESS);
+    close(master);
+}
+
 } // namespace
+
