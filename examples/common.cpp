@@ -4,6 +4,7 @@
 // BLE PIN prompt and access-code file, hexadecimal conversion and files.
 #include "common.h"
 
+#include <libquivelmarine/irda.h>
 #include <libquivelmarine/iterator.h>
 #include <libquivelmarine/serial.h>
 #include <libquivelmarine/version.h>
@@ -353,12 +354,13 @@ const char accesscode_filename[] = "accesscode.bin";
 // ---------------------------------------------------------------------------
 // Transports. Each transport has a discovery step (the first device the
 // transport's enumerator finds for the descriptor; address 0 when it finds
-// none) and a connect step; the qvtool_<transport>_open routines below pick
-// the address and report failures.
+// none) and a connect step (the transport's open call); the
+// qvtool_<transport>_open routines below pick the address and report
+// failures.
 //
-// USB and USB HID have no enumerator in this system; infrared, classic
-// Bluetooth and Bluetooth Low Energy are not part of this build yet, so
-// their discovery and connect steps answer QV_STATUS_UNSUPPORTED.
+// USB and USB HID have no enumerator in this system; classic Bluetooth and
+// Bluetooth Low Energy are not part of this build yet, so their discovery
+// and connect steps answer QV_STATUS_UNSUPPORTED.
 
 qv_status_t usb_discover(qv_context_t *, const qv_descriptor_t *)
 {
@@ -370,16 +372,29 @@ qv_status_t usbhid_discover(qv_context_t *, const qv_descriptor_t *)
     return QV_STATUS_UNSUPPORTED;
 }
 
-qv_status_t irda_discover(qv_context_t *, const qv_descriptor_t *, unsigned int *address)
+// The address of the first infrared device in range that the descriptor
+// accepts; 0 when there is none. The enumerator and the device records are
+// released before the caller connects.
+qv_status_t irda_discover(qv_context_t *context, const qv_descriptor_t *descriptor,
+                          unsigned int *address)
 {
     *address = 0;
-    return QV_STATUS_UNSUPPORTED;
-}
 
-// Connects to the device at address on the infrared LSAP.
-qv_status_t irda_connect(qv_iostream_t **, qv_context_t *, unsigned int, unsigned int)
-{
-    return QV_STATUS_UNSUPPORTED;
+    qv_iterator_t *iterator = nullptr;
+    qv_status_t status = qv_irda_iterator_new(&iterator, context, descriptor);
+    if (status != QV_STATUS_SUCCESS)
+        return status;
+
+    qv_irda_device_t *device = nullptr;
+    status = qv_iterator_next(iterator, &device);
+    if (status == QV_STATUS_SUCCESS) {
+        *address = qv_irda_device_get_address(device);
+        qv_irda_device_free(device);
+    } else if (status == QV_STATUS_DONE) {
+        status = QV_STATUS_SUCCESS;
+    }
+    qv_iterator_free(iterator);
+    return status;
 }
 
 qv_status_t bluetooth_discover(qv_context_t *, const qv_descriptor_t *, uint64_t *address)
@@ -473,7 +488,8 @@ qv_status_t qvtool_irda_open(qv_iostream_t **out, qv_context_t *context,
         }
     }
 
-    qv_status_t status = irda_connect(out, context, address, 1);
+    // Dive computers answer on LSAP 1.
+    qv_status_t status = qv_irda_open(out, context, address, 1);
     if (status != QV_STATUS_SUCCESS) {
         QVTOOL_ERROR("Failed to open the irda socket.");
         return status;
@@ -730,16 +746,20 @@ qv_buffer_t *qvtool_file_read(const char *path)
     return buffer;
 }
 
-void qvtool_file_write(const char *path, const qv_buffer_t *buffer)
+qv_status_t qvtool_file_write(const char *path, const qv_buffer_t *buffer)
 {
     FILE *fp = path != nullptr ? std::fopen(path, "wb") : stdout;
     if (fp == nullptr)
-        return;
+        return QV_STATUS_IO;
 
+    bool ok = true;
     size_t size = qv_buffer_get_size(buffer);
-    if (size > 0)
-        std::fwrite(qv_buffer_get_data(buffer), 1, size, fp);
-    std::fclose(fp);
+    if (size > 0 && std::fwrite(qv_buffer_get_data(buffer), 1, size, fp) != size)
+        ok = false;
+    // A full disk often shows only when the buffered data are flushed.
+    if (std::fclose(fp) != 0)
+        ok = false;
+    return ok ? QV_STATUS_SUCCESS : QV_STATUS_IO;
 }
 
 qv_status_t qvtool_file_replace(const char *path, const qv_buffer_t *buffer)
@@ -795,29 +815,48 @@ void qvtool_command_help(const qvtool_command_t *command)
     std::printf("%s\n\n%s\n", command->description, command->usage);
 }
 
-int qvtool_command_unavailable(const qvtool_command_t *command, int argc, char *argv[],
-                               const char *optstring, const struct option *longopts)
+qv_status_t qvtool_device_connect(qvtool_connection_t *connection, qv_context_t *context,
+                                  const qv_descriptor_t *descriptor, qv_transport_t transport,
+                                  const char *devname, unsigned int events, const char **failure)
 {
-    bool help = false;
-    int opt;
-    while ((opt = getopt_long(argc, argv, optstring, longopts, nullptr)) != -1) {
-        switch (opt) {
-        case 'h':
-            help = true;
-            break;
-        case '?':
-        case ':':
-            return 1;
-        default:
-            break;
-        }
+    const char *transport_name = qvtool_transport_name(transport);
+    message("Opening the I/O stream (%s, %s).\n", transport_name != nullptr ? transport_name : "null",
+            devname != nullptr ? devname : "null");
+    qv_status_t status = qvtool_iostream_open(&connection->iostream, context, descriptor, transport, devname);
+    if (status != QV_STATUS_SUCCESS) {
+        *failure = "Error opening the I/O stream.";
+        return status;
     }
 
-    if (help) {
-        qvtool_command_help(command);
-        return 0;
+    message("Opening the device (%s %s).\n", qv_descriptor_get_vendor(descriptor),
+            qv_descriptor_get_product(descriptor));
+    status = qv_device_open(&connection->device, context, descriptor, connection->iostream);
+    if (status != QV_STATUS_SUCCESS) {
+        *failure = "Error opening the device.";
+        return status;
     }
 
-    message("ERROR: The %s command is not available in this build yet.\n", command->name);
-    return 1;
+    message("Registering the event handler.\n");
+    status = qv_device_set_events(connection->device, events, qvtool_event_cb, nullptr);
+    if (status != QV_STATUS_SUCCESS) {
+        *failure = "Error registering the event handler.";
+        return status;
+    }
+
+    message("Registering the cancellation handler.\n");
+    status = qv_device_set_cancel(connection->device, qvtool_cancel_cb, nullptr);
+    if (status != QV_STATUS_SUCCESS) {
+        *failure = "Error registering the cancellation handler.";
+        return status;
+    }
+
+    return QV_STATUS_SUCCESS;
+}
+
+void qvtool_device_disconnect(qvtool_connection_t *connection)
+{
+    qv_device_close(connection->device);
+    connection->device = nullptr;
+    qv_iostream_close(connection->iostream);
+    connection->iostream = nullptr;
 }

@@ -152,9 +152,10 @@ qv_buffer_t *qvtool_convert_hex2bin(const char *text);
 qv_buffer_t *qvtool_file_read(const char *path);
 
 // Writes the buffer's content to the file path, created or truncated
-// (standard output, in binary mode, for a null path). A file that cannot be
-// created is silently skipped.
-void qvtool_file_write(const char *path, const qv_buffer_t *buffer);
+// (standard output, in binary mode, for a null path), and closes it.
+// Reports nothing itself; returns QV_STATUS_SUCCESS, or QV_STATUS_IO when
+// the file cannot be created or not all bytes could be written.
+qv_status_t qvtool_file_write(const char *path, const qv_buffer_t *buffer);
 
 // Replaces the file path with the buffer's content as one step: the data
 // go to a temporary file in the same directory, which is then renamed over
@@ -168,11 +169,34 @@ qv_status_t qvtool_file_replace(const char *path, const qv_buffer_t *buffer);
 // "help <command>" does.
 void qvtool_command_help(const qvtool_command_t *command);
 
-// Entry point shared by the device commands that this build does not provide
-// yet: parses the command's options (getopt_long with optstring and longopts;
-// an invalid option is exit 1), prints the command's help for -h/--help
-// (exit 0), and otherwise reports that the command is not available (exit 1).
-int qvtool_command_unavailable(const qvtool_command_t *command, int argc, char *argv[],
-                               const char *optstring, const struct option *longopts);
+// All device events, for the event mask of qvtool_device_connect.
+#define QVTOOL_EVENTS_ALL \
+    (QV_EVENT_WAITING | QV_EVENT_PROGRESS | QV_EVENT_DEVINFO | QV_EVENT_CLOCK | QV_EVENT_VENDOR)
+
+// The stream and the device a device command works on.
+typedef struct qvtool_connection_t {
+    qv_iostream_t *iostream;
+    qv_device_t *device;
+} qvtool_connection_t;
+
+// The connection sequence of the device commands (connection zeroed by the
+// caller): opens the stream for the transport on devname (null when the
+// command has no device argument) and the device of the descriptor on it,
+// then registers qvtool_event_cb (no user data) for the events of the mask
+// and qvtool_cancel_cb. Each step is announced through message() ("Opening
+// the I/O stream (serial, /dev/ttyUSB0).", "Opening the device (Suunto
+// Vyper).", "Registering the event handler.", "Registering the cancellation
+// handler."). On failure *failure receives the step's report ("Error opening
+// the I/O stream.", "Error opening the device.", "Error registering the
+// event handler.", "Error registering the cancellation handler."), which
+// the command prints as its own "ERROR:" line, and the status is returned;
+// what was opened stays in the connection for qvtool_device_disconnect.
+qv_status_t qvtool_device_connect(qvtool_connection_t *connection, qv_context_t *context,
+                                  const qv_descriptor_t *descriptor, qv_transport_t transport,
+                                  const char *devname, unsigned int events, const char **failure);
+
+// Closes the device, then the stream (either may be missing), and clears
+// the connection.
+void qvtool_device_disconnect(qvtool_connection_t *connection);
 
 #endif
